@@ -1,0 +1,5 @@
+if(PW_SANITIZE)
+    set(_pw_san -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_compile_options(${_pw_san})
+    add_link_options(-fsanitize=address,undefined)
+endif()
