@@ -4,6 +4,7 @@
 #include "TestHome.h"
 #include "platform/Platform.h"
 #include "platform/ProgramInfo.h"
+#include "util/Error.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace pagewren {
 namespace {
@@ -148,6 +150,18 @@ TEST_F(FileListTest, NothingToListGivesAnEmptyList)
          {home.work() / "missing" / "*.tif", job / "*.png", job / "a.tif" / "*", job / ""}) {
         EXPECT_TRUE(native.GetFileList(pattern.string(), true).empty()) << pattern;
     }
+}
+
+TEST_F(FileListTest, AFolderThatCannotBeReadIsAFailureNotAnEmptyList)
+{
+    // A link to itself cannot be opened, whoever runs the test.
+    fs::create_directory_symlink(job / "loop", job / "loop");
+    std::vector<std::string> texts;
+    native.OnError = [&texts](CFileDir&, const std::exception&, const std::string& text) {
+        texts.push_back(text);
+    };
+    EXPECT_THROW(native.GetFileList((job / "loop" / "*.tif").string(), false), Error);
+    EXPECT_EQ(texts, std::vector<std::string>{"FileDir:GetFileList"});
 }
 
 TEST_F(FileListTest, BareNamesAreSearchedInTheProgramFolder)
