@@ -16,6 +16,7 @@
 #include <exception>
 #include <map>
 #include <memory>
+#include <random>
 #include <utility>
 
 namespace pagewren::leafpress {
@@ -161,6 +162,22 @@ void addPage(QPDF& pdf, QPDFPageDocumentHelper& pages, const Object& image, cons
     pages.addPage(QPDFPageObjectHelper(page), false);
 }
 
+// qpdf seeds its document ID with the time in seconds and the output name, which a pipeline does
+// not have: two PDFs made within a second would share an ID. A random first half keeps them
+// apart; qpdf still makes the second half.
+Object uniqueId()
+{
+    std::random_device entropy;
+    std::string bytes;
+    while (bytes.size() < 16) {
+        const unsigned value = entropy();
+        for (int shift = 0; shift < 32 && bytes.size() < 16; shift += 8)
+            bytes += static_cast<char>((value >> shift) & 0xFF);
+    }
+    const Object half = Object::newString(bytes);
+    return Object::newArray({half, half});
+}
+
 } // namespace
 
 void PendingDocument::addImage(std::string path)
@@ -219,7 +236,10 @@ void PendingDocument::make(const std::string& path)
 
     QPDFWriter writer(pdf);
     writer.setOutputPipeline(&sink);
-    writer.setStaticID(m_staticId);
+    if (m_staticId)
+        writer.setStaticID(true);
+    else
+        pdf.getTrailer().replaceKey("/ID", uniqueId());
     writer.setObjectStreamMode(qpdf_o_disable);
     // The JPEG data goes out exactly as read: nothing decoded, nothing recompressed.
     writer.setDecodeLevel(qpdf_dl_none);
