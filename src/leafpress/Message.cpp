@@ -31,8 +31,11 @@ void writeMessage(char* buffer, std::string_view first, std::string_view second)
     const std::string_view head = cutText(first, room);
     const std::string_view tail =
         head.size() < first.size() ? std::string_view() : cutText(second, room - head.size());
-    std::memcpy(buffer, head.data(), head.size());
-    std::memcpy(buffer + head.size(), tail.data(), tail.size());
+    // An empty view may hold a null pointer, which memcpy must not see.
+    if (!head.empty())
+        std::memcpy(buffer, head.data(), head.size());
+    if (!tail.empty())
+        std::memcpy(buffer + head.size(), tail.data(), tail.size());
     buffer[head.size() + tail.size()] = '\0';
 }
 
