@@ -23,13 +23,19 @@ public:
     {
     }
 
-    // A problem with one image; the path is shortened in the middle when the message would not
-    // fit the caller's buffer, so the file name and the reason stay readable.
+    // A problem with one image: "path: reason".
     static LeafpressError forImage(std::string_view path, std::string_view reason);
+    // The PDF cannot be written: "Cannot create the PDF path: reason".
+    static LeafpressError forOutput(std::string_view path, std::string_view reason);
 
     ResultCode code() const { return m_code; }
 
 private:
+    // The path is shortened in the middle when the message would not fit the caller's buffer,
+    // so the file name and the reason stay readable.
+    static LeafpressError aboutFile(ResultCode code, std::string_view lead, std::string_view path,
+                                    std::string_view reason);
+
     ResultCode m_code;
 };
 

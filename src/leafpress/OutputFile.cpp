@@ -1,6 +1,7 @@
 #include "leafpress/OutputFile.h"
 
 #include "leafpress/LeafpressError.h"
+#include "leafpress/Message.h"
 
 #include <cerrno>
 #include <cstring>
@@ -22,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int attempts = 100;
+constexpr std::size_t nameKeep = 64;
 
 int syncFile(std::FILE* file)
 {
@@ -54,8 +56,10 @@ OutputFile::OutputFile(const std::string& path) : m_path(path), m_target(path)
         fail(ENOENT);
     if (fs::is_directory(m_target, error))
         fail(EISDIR);
-    // Hidden, and named after the target so a leftover after a crash explains itself.
-    const std::string stem = "." + m_target.filename().string() + ".";
+    // Hidden, and named after the target so a leftover after a crash explains itself; only the
+    // start of a long name, so that the temporary name is not too long where the target is not.
+    const std::string stem =
+        "." + std::string(cutText(m_target.filename().string(), nameKeep)) + ".";
     std::random_device entropy;
     std::uniform_int_distribution<unsigned> digit(0, 35);
     const char* symbols = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -89,8 +93,7 @@ OutputFile::~OutputFile()
 
 void OutputFile::fail(int error) const
 {
-    throw LeafpressError(ResultCode::OutputFailed,
-                         "Cannot create the PDF " + m_path + ": " + std::strerror(error));
+    throw LeafpressError::forOutput(m_path, std::strerror(error));
 }
 
 void OutputFile::write(const void* data, std::size_t size)

@@ -3,7 +3,8 @@
 // Leafpress: turns JPEG files into a PDF with one page per image. The images are embedded
 // unchanged; each page is its image's size at the resolution set with LPRS_SetDPI.
 //
-// Calls are made from one thread at a time. Texts are NUL-terminated 8-bit strings.
+// Calls may come from any thread; they are taken one at a time. Texts are NUL-terminated 8-bit
+// strings.
 
 #if defined(_WIN32)
 #if defined(LEAFPRESS_BUILDING)

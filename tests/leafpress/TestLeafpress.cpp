@@ -321,6 +321,12 @@ TEST_F(LeafpressTest, FailuresReportTheirCodeAndLeaveNoTrace)
              return fs::path("missing/out.pdf");
          },
          LPRS_OUTPUT_FAILED, "Cannot create the PDF missing/out.pdf: No such file or directory"},
+        {"long PDF path in a missing folder",
+         [&] {
+             good("a.jpg");
+             return fs::path("missing") / std::string(250, 'f') / (std::string(200, 'n') + ".pdf");
+         },
+         LPRS_OUTPUT_FAILED, "nnnnnnnnnn.pdf: No such file or directory"},
         {"PDF path is a folder",
          [&] {
              good("a.jpg");
@@ -374,6 +380,16 @@ TEST_F(LeafpressTest, SuccessReplacesAnEarlierPdfAndLeavesNothingElse)
     std::string report;
     EXPECT_TRUE(qpdfCheck("out.pdf", &report)) << report;
     EXPECT_EQ(pageSizes("out.pdf").size(), 1u);
+}
+
+TEST_F(LeafpressTest, WritesAPdfWithTheLongestNameTheFileSystemAllows)
+{
+    makeJpeg("a.jpg", JpegKind::Rgb);
+    const std::string name = std::string(251, 'n') + ".pdf"; // 255 bytes
+    add("a.jpg");
+    const Result result = make(fs::path(name));
+    ASSERT_EQ(result.code, LPRS_OK) << result.message;
+    EXPECT_EQ(listing("."), (std::set<std::string>{"a.jpg", name}));
 }
 
 // Whatever the first MakePDF did, the next one holds only the images added after it.
