@@ -22,7 +22,7 @@ PendingDocument& document()
     return pending;
 }
 
-[[noreturn]] void rejectParameter(const std::string& reason)
+[[noreturn]] void throwInvalid(const std::string& reason)
 {
     throw LeafpressError(ResultCode::InvalidParameter, "Invalid parameter: " + reason);
 }
@@ -38,7 +38,7 @@ int LPRS_AddImage(const char* path)
         if (!path || !*path) {
             // The caller may not read this result: make the next PDF fail rather than miss a page.
             document().rejectParameter("Invalid parameter: an image was added without a path");
-            rejectParameter("no image path");
+            throwInvalid("no image path");
         }
         document().addImage(path);
     });
@@ -50,7 +50,7 @@ int LPRS_SetDPI(int dpi)
         const std::lock_guard lock(documentMutex);
         document().setDpi(dpi);
         if (dpi < 1)
-            rejectParameter("a resolution below 1 dpi");
+            throwInvalid("a resolution below 1 dpi");
     });
 }
 
@@ -60,7 +60,7 @@ int LPRS_MakePDF(const char* pdfPath, int /*reserved1*/, char* message, int /*re
         const std::lock_guard lock(documentMutex);
         if (!pdfPath || !message) {
             document().discard();
-            rejectParameter(pdfPath ? "no message buffer" : "no path for the PDF");
+            throwInvalid(pdfPath ? "no message buffer" : "no path for the PDF");
         }
         document().make(pdfPath);
     });
