@@ -39,7 +39,8 @@ std::string folded(std::string_view text)
 
 bool sameName(std::string_view a, std::string_view b)
 {
-    return folded(a) == folded(b);
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return lower(x) == lower(y); });
 }
 
 // Every key sorts right before its subkeys: names hold no control characters, so "\x01" as the
