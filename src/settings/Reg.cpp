@@ -39,7 +39,7 @@ std::int32_t littleEndianInteger(const std::string& data)
     return static_cast<std::int32_t>(number);
 }
 
-// Full access but deleting, as the window placement has always asked for.
+// Every right but deleting the key and changing its security: enough to write values.
 constexpr std::uint32_t CreateAccess = RegAccess::QueryValue | RegAccess::SetValue |
                                        RegAccess::CreateSubKey | RegAccess::EnumerateSubKeys |
                                        RegAccess::Notify | RegAccess::CreateLink;
