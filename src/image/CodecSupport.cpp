@@ -2,6 +2,7 @@
 
 #include "util/Error.h"
 
+#include <algorithm>
 #include <string>
 
 namespace pagewren::codecs {
@@ -36,6 +37,34 @@ std::array<PaletteEntry, 256> ColourTable(const Bitmap& bitmap)
         }
     }
     return table;
+}
+
+void TrimPaletteToUse(Bitmap& bitmap)
+{
+    auto& palette = bitmap.palette();
+    if (palette.empty() || bitmap.bitsPerPixel() > 8)
+        return;
+    std::size_t used = 0;
+    if (bitmap.bitsPerPixel() == 1) {
+        for (int y = 0; y < bitmap.height() && used < 2; ++y) {
+            for (int x = 0; x < bitmap.width(); ++x) {
+                if (Bit(bitmap.row(y), static_cast<std::size_t>(x))) {
+                    used = 2;
+                    break;
+                }
+            }
+        }
+        used = std::max<std::size_t>(used, 1);
+    } else {
+        std::uint8_t largest = 0;
+        for (int y = 0; y < bitmap.height(); ++y) {
+            const std::uint8_t* row = bitmap.row(y);
+            largest = std::max(largest, *std::max_element(row, row + bitmap.width()));
+        }
+        used = largest + 1u;
+    }
+    if (palette.size() > used)
+        palette.resize(used);
 }
 
 bool IsGreyscale(const Bitmap& bitmap)

@@ -18,6 +18,10 @@ void CheckBitmapSize(std::uint64_t width, std::uint64_t height, int bitsPerPixel
 // or the grey levels when it has none. Lets writers look up any index without a bounds check.
 std::array<PaletteEntry, 256> ColourTable(const Bitmap& bitmap);
 
+// Drops the palette entries after the largest index a 1- or 8-bit bitmap uses. For formats whose
+// colour maps always have 2^n entries, so that the padding does not become part of the picture.
+void TrimPaletteToUse(Bitmap& bitmap);
+
 // True when every colour a 1- or 8-bit bitmap can show is a grey.
 bool IsGreyscale(const Bitmap& bitmap);
 

@@ -128,6 +128,7 @@ Bitmap readImage(GifFileType* gif, const MemoryReader& reader, const ImageReadOp
         for (int y = 0; y < frame.Height; ++y)
             readRow(y);
     }
+    TrimPaletteToUse(bitmap);
     return bitmap;
 }
 

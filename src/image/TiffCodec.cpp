@@ -270,6 +270,7 @@ public:
                 readTiles(format, bitmap);
             else
                 readStrips(format, bitmap);
+            TrimPaletteToUse(bitmap);
         } else {
             bitmap = readRgba();
         }
@@ -579,6 +580,18 @@ toff_t fileSize(thandle_t handle)
     return static_cast<toff_t>(info.st_size);
 }
 
+// The resolution to store for a pixels-per-metre value: the whole number of dots per inch it came
+// from (11811 is 300 dpi, not 299.9994), else the exact quotient.
+double DotsPerInch(std::int32_t pelsPerMeter)
+{
+    if (pelsPerMeter <= 0)
+        return 0;
+    const std::uint32_t whole = PelsPerMeterToDpi(pelsPerMeter);
+    if (DpiToPelsPerMeter(whole) == pelsPerMeter)
+        return whole;
+    return pelsPerMeter / kPelsPerMeterPerDpi;
+}
+
 int noMap(thandle_t, void**, toff_t*)
 {
     return 0;
@@ -671,12 +684,12 @@ void EncodeTiff(const Bitmap& bitmap, std::FILE* file, ImageCompression compress
         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
         TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
     }
-    const double xDpi = std::max(bitmap.xPelsPerMeter(), 0) / kPelsPerMeterPerDpi;
-    const double yDpi = std::max(bitmap.yPelsPerMeter(), 0) / kPelsPerMeterPerDpi;
+    const double xDpi = DotsPerInch(bitmap.xPelsPerMeter());
+    const double yDpi = DotsPerInch(bitmap.yPelsPerMeter());
     if (xDpi > 0 || yDpi > 0) {
         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-        TIFFSetField(t, TIFFTAG_XRESOLUTION, static_cast<float>(xDpi));
-        TIFFSetField(t, TIFFTAG_YRESOLUTION, static_cast<float>(yDpi));
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, xDpi);
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, yDpi);
     }
 
     // Whole strips at a time straight from the bitmap: the rows of a strip lie next to each other.
