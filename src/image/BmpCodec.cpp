@@ -149,17 +149,19 @@ void readPalette(ByteView data, const BmpHeader& header, std::size_t pixelOffset
     }
 }
 
-// Rows of run-length coded pixels, bottom row first. Pixels the codes skip keep index 0.
-void decodeRle(ByteView codes, bool fourBits, Bitmap& bitmap)
+// Rows of run-length coded pixels, bottom row first; pixels the codes skip keep index 0. Without
+// a bitmap only checks that the codes reach the end of the image, so that a damaged file is
+// refused before memory is taken for its pixels.
+void decodeRle(ByteView codes, bool fourBits, std::uint64_t width, std::uint64_t height,
+               Bitmap* bitmap)
 {
-    const auto width = static_cast<std::uint64_t>(bitmap.width());
-    const auto height = static_cast<std::uint64_t>(bitmap.height());
-    std::fill_n(bitmap.data(), bitmap.sizeBytes(), std::uint8_t{0});
+    if (bitmap)
+        std::fill_n(bitmap->data(), bitmap->sizeBytes(), std::uint8_t{0});
     std::uint64_t x = 0, y = 0;
     std::size_t pos = 0;
-    auto put = [&](std::uint8_t value) {
-        if (x < width)
-            bitmap.row(static_cast<int>(height - 1 - y))[x] = value;
+    auto put = [&](unsigned value) {
+        if (bitmap && x < width)
+            bitmap->row(static_cast<int>(height - 1 - y))[x] = static_cast<std::uint8_t>(value);
         ++x;
     };
     while (y < height) {
@@ -170,10 +172,8 @@ void decodeRle(ByteView codes, bool fourBits, Bitmap& bitmap)
         pos += 2;
         if (count > 0) {
             // A run: one byte (or two alternating nibbles) repeated.
-            const auto high = static_cast<std::uint8_t>(value >> 4);
-            const auto low = static_cast<std::uint8_t>(value & 0x0f);
             for (unsigned i = 0; i < count && x < width; ++i)
-                put(fourBits ? (i % 2 == 0 ? high : low) : value);
+                put(fourBits ? (i % 2 == 0 ? value >> 4 : value & 0x0f) : value);
             continue;
         }
         switch (value) {
@@ -212,8 +212,6 @@ void decodeRows(ByteView pixels, const BmpHeader& header, Bitmap& bitmap)
     const int bpp = header.bitsPerPixel;
     const std::size_t sourceStride = (width * static_cast<std::size_t>(bpp) + 31) / 32 * 4;
     const std::size_t rowBytes = (width * static_cast<std::size_t>(bpp) + 7) / 8;
-    if (pixels.size() < sourceStride * static_cast<std::size_t>(height - 1) + rowBytes)
-        damaged("the pixel data ends early");
 
     std::uint32_t masks[4] = {header.masks[0], header.masks[1], header.masks[2], header.masks[3]};
     if (header.compression == kRgb && bpp == 16) {
@@ -364,17 +362,28 @@ Bitmap DecodeBmp(ByteView data, const ImageReadOptions& options)
         damaged("bad image size");
     const std::int64_t height = header.height < 0 ? -header.height : header.height;
     const int outputBits = bpp == 1 ? 1 : bpp <= 8 ? 8 : bpp == 32 ? 32 : 24;
-    CheckBitmapSize(static_cast<std::uint64_t>(header.width), static_cast<std::uint64_t>(height),
-                    outputBits, options.maxBytes);
+    const auto width = static_cast<std::uint64_t>(header.width);
+    const auto rows = static_cast<std::uint64_t>(height);
+    CheckBitmapSize(width, rows, outputBits, options.maxBytes);
+    // The file must hold every pixel before memory is taken for them.
+    const ByteView pixels = data.subspan(pixelOffset);
+    if (rle) {
+        decodeRle(pixels, compression == kRle4, width, rows, nullptr);
+    } else {
+        const std::uint64_t stride = (width * static_cast<std::uint64_t>(bpp) + 31) / 32 * 4;
+        const std::uint64_t rowBytes = (width * static_cast<std::uint64_t>(bpp) + 7) / 8;
+        if (pixels.size() < stride * (rows - 1) + rowBytes)
+            damaged("the image data is too short for " + std::to_string(width) + " x " +
+                    std::to_string(rows) + " pixels");
+    }
 
     Bitmap bitmap(static_cast<int>(header.width), static_cast<int>(height), outputBits);
     bitmap.setXPelsPerMeter(header.xPelsPerMeter);
     bitmap.setYPelsPerMeter(header.yPelsPerMeter);
     if (bpp <= 8)
         readPalette(data, header, pixelOffset, bitmap);
-    const ByteView pixels = data.subspan(pixelOffset);
     if (rle)
-        decodeRle(pixels, compression == kRle4, bitmap);
+        decodeRle(pixels, compression == kRle4, width, rows, &bitmap);
     else
         decodeRows(pixels, header, bitmap);
     return bitmap;

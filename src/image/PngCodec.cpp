@@ -22,12 +22,13 @@ struct PngMessages {
     std::string error;
 };
 
-void onError(png_structp png, png_const_charp message)
+[[noreturn]] void onError(png_structp png, png_const_charp message)
 {
     auto* messages = static_cast<PngMessages*>(png_get_error_ptr(png));
     if (messages->error.empty())
         messages->error = message ? message : "unknown error";
-    // Returning lets libpng longjmp to the caller's setjmp.
+    // Returning would let libpng print the message before jumping.
+    png_longjmp(png, 1);
 }
 
 void onWarning(png_structp, png_const_charp) {}

@@ -27,23 +27,34 @@ namespace {
 // threads, so each handle gets its own.
 struct TiffMessages {
     std::string error;
+    // libtiff reads on without a tag whose data lies beyond the end of the file (a colour map,
+    // the resolution); for us such a file is truncated.
+    std::string truncation;
 };
+
+std::string formatMessage(const char* module, const char* format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    if (module && *module && std::strcmp(module, "TIFF") != 0)
+        return std::string(module) + ": " + text;
+    return text;
+}
 
 int collectError(TIFF*, void* user, const char* module, const char* format, va_list arguments)
 {
     auto* messages = static_cast<TiffMessages*>(user);
-    if (messages->error.empty()) {
-        char text[512];
-        std::vsnprintf(text, sizeof text, format, arguments);
-        messages->error = text;
-        if (module && *module && std::strcmp(module, "TIFF") != 0)
-            messages->error = std::string(module) + ": " + messages->error;
-    }
+    if (messages->error.empty())
+        messages->error = formatMessage(module, format, arguments);
     return 1;
 }
 
-int ignoreWarning(TIFF*, void*, const char*, const char*, va_list)
+int collectTruncation(TIFF*, void* user, const char* module, const char* format,
+                      va_list arguments)
 {
+    auto* messages = static_cast<TiffMessages*>(user);
+    if (messages->truncation.empty() && std::strstr(format, "IO error") != nullptr)
+        messages->truncation = formatMessage(module, format, arguments);
     return 1;
 }
 
@@ -66,7 +77,7 @@ std::unique_ptr<TIFFOpenOptions, OptionsDeleter> openOptions(TiffMessages& messa
         std::min<std::size_t>(maxBytes, std::numeric_limits<tmsize_t>::max()));
     TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), limit);
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), collectError, &messages);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), ignoreWarning, &messages);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), collectTruncation, &messages);
     return options;
 }
 
@@ -489,7 +500,7 @@ private:
         if (!TIFFRGBAImageOK(m_tiff, message))
             throw Error(std::string("Unsupported TIFF file: ") + message);
         TIFFRGBAImage image{};
-        if (!TIFFRGBAImageBegin(&image, m_tiff, 0, message))
+        if (!TIFFRGBAImageBegin(&image, m_tiff, 1, message)) // stop at the first damaged strip
             throw Error(std::string("Unsupported TIFF file: ") + message);
         struct End {
             TIFFRGBAImage* image;
@@ -498,14 +509,17 @@ private:
         image.req_orientation = ORIENTATION_TOPLEFT;
         const bool alpha = image.alpha != 0;
         CheckBitmapSize(m_width, m_height, 32, m_options.maxBytes);
-        std::vector<std::uint32_t> raster(static_cast<std::size_t>(m_width) * m_height);
-        if (!TIFFRGBAImageGet(&image, raster.data(), m_width, m_height))
+        // Left uninitialised: a file that claims a large image and then fails must not cost the
+        // time of clearing it.
+        auto raster = std::make_unique_for_overwrite<std::uint32_t[]>(
+            static_cast<std::size_t>(m_width) * m_height);
+        if (!TIFFRGBAImageGet(&image, raster.get(), m_width, m_height))
             fail(m_messages, "Damaged TIFF file: the image cannot be read");
 
         Bitmap bitmap(static_cast<int>(m_width), static_cast<int>(m_height), alpha ? 32 : 24);
         const std::size_t channels = alpha ? 4 : 3;
         for (std::uint32_t y = 0; y < m_height; ++y) {
-            const std::uint32_t* in = raster.data() + static_cast<std::size_t>(y) * m_width;
+            const std::uint32_t* in = raster.get() + static_cast<std::size_t>(y) * m_width;
             std::uint8_t* out = bitmap.row(static_cast<int>(y));
             for (std::uint32_t x = 0; x < m_width; ++x, out += channels) {
                 out[0] = static_cast<std::uint8_t>(TIFFGetR(in[x]));
@@ -620,6 +634,8 @@ Bitmap DecodeTiff(ByteView data, const ImageReadOptions& options)
                                       openOptionsHandle.get()));
     if (!tiff)
         fail(messages, "Damaged TIFF file");
+    if (!messages.truncation.empty())
+        throw Error("Damaged TIFF file: " + messages.truncation);
     return TiffReader(tiff.get(), messages, options, data.size()).read();
 }
 
