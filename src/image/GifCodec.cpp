@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -182,6 +183,9 @@ std::vector<GifByteType> indexColours(const Bitmap& bitmap, std::vector<GifColor
     }
     colours.assign(256, GifColorType{});
     int count = 256;
+    // giflib's quantiser keeps its sort axis in a static variable: one image at a time.
+    static std::mutex quantiser;
+    const std::lock_guard lock(quantiser);
     if (GifQuantizeBuffer(static_cast<unsigned>(width), static_cast<unsigned>(height), &count,
                           red.data(), green.data(), blue.data(), indices.data(),
                           colours.data()) == GIF_ERROR)

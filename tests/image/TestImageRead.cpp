@@ -77,6 +77,15 @@ const MadeFile kMadeFiles[] = {
     {"TiffResolutionInCentimetres", PatternKind::Rgb,
      "convert {in} -units PixelsPerCentimeter -density 118.11 {out}", "a.tif", ImageFormat::Tiff,
      24, 11811},
+    {"TiffFirstOfTwoPages", PatternKind::Rgb, "convert {in} \\( {in} -negate \\) {out}", "a.tif",
+     ImageFormat::Tiff, 24, 0},
+    {"TiffGreyWithAlpha", PatternKind::Rgba,
+     "convert {in} -colorspace Gray -type GrayscaleAlpha {out}", "a.tif", ImageFormat::Tiff, 32, 0,
+     0},
+    {"TiffcpBigTiff", PatternKind::Palette,
+     "convert {in} -type Palette -compress None {out}.src.tif && tiffcp -8 -c lzw {out}.src.tif "
+     "{out}",
+     "a.tif", ImageFormat::Tiff, 8, 0},
     {"TiffcpTiledLzw", PatternKind::Rgb,
      "convert {in} -compress None {out}.src.tif && tiffcp -t -w 32 -l 16 -c lzw {out}.src.tif "
      "{out}",
