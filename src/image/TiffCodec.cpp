@@ -49,8 +49,7 @@ int collectError(TIFF*, void* user, const char* module, const char* format, va_l
     return 1;
 }
 
-int collectTruncation(TIFF*, void* user, const char* module, const char* format,
-                      va_list arguments)
+int collectTruncation(TIFF*, void* user, const char* module, const char* format, va_list arguments)
 {
     auto* messages = static_cast<TiffMessages*>(user);
     if (messages->truncation.empty() && std::strstr(format, "IO error") != nullptr)
