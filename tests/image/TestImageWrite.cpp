@@ -14,6 +14,9 @@
 #include <string>
 #include <tuple>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace pagewren::test {
@@ -356,6 +359,52 @@ TEST_F(ImageWrite, FailedWritesSayWhyAndLeaveNothingBehind)
     }
     EXPECT_EQ(Listing(folder), std::vector<std::string>{"keep.tif"});
     EXPECT_EQ(readFile(folder / "keep.tif"), "previous content");
+}
+
+// Lets no file of this process grow beyond a size until the end of the scope, as a full disk
+// would.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        // Writes beyond the limit then fail with EFBIG instead of killing the process.
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_handler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_handler)(int) = nullptr;
+};
+
+TEST_F(ImageWrite, WriteThatRunsOutOfSpaceKeepsThePreviousFile)
+{
+    const Bitmap image = MakePattern(PatternKind::Rgb, 400, 300);
+    for (const char* name : {"a.tif", "a.jpg", "a.png", "a.gif", "a.bmp"}) {
+        const fs::path folder = home.work() / name;
+        fs::create_directories(folder);
+        const fs::path file = folder / name;
+        writeFile(file, "previous content");
+        ImageWriteResult result;
+        {
+            const FileSizeLimit limit(2000);
+            result = WriteImageFile(image, file.string(), {ImageCompression::None, 100});
+        }
+        EXPECT_FALSE(result.ok()) << name;
+        EXPECT_NE(result.error.find(file.string()), std::string::npos) << result.error;
+        EXPECT_EQ(Listing(folder), std::vector<std::string>{name});
+        EXPECT_EQ(readFile(file), "previous content") << name;
+    }
 }
 
 TEST_F(ImageWrite, WriteReplacesAnExistingFileCompletely)
