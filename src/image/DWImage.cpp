@@ -36,6 +36,8 @@ std::uint32_t resolutionValue(const IniFile& file, const char* key)
 
 TDWImage::TDWImage() = default;
 TDWImage::~TDWImage() = default;
+TDWImage::TDWImage(TDWImage&&) noexcept = default;
+TDWImage& TDWImage::operator=(TDWImage&&) noexcept = default;
 
 bool TDWImage::LoadFromFile(const std::string& FileName)
 {

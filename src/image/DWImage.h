@@ -17,8 +17,11 @@ class TDWImage {
 public:
     TDWImage();
     ~TDWImage();
+    // Documents are copied only on purpose, with Assign; they may be moved.
     TDWImage(const TDWImage&) = delete;
     TDWImage& operator=(const TDWImage&) = delete;
+    TDWImage(TDWImage&&) noexcept;
+    TDWImage& operator=(TDWImage&&) noexcept;
 
     pagewren::Bitmap& Bitmap() { return m_bitmap; }
     const pagewren::Bitmap& Bitmap() const { return m_bitmap; }
