@@ -47,6 +47,21 @@ void onMessage(j_common_ptr info, int level)
 
 void printNothing(j_common_ptr) {}
 
+// A progressive file can hold thousands of tiny scans, each of which costs a pass over all the
+// coefficients; real files have a dozen or so.
+constexpr int kMaxScans = 500;
+
+void limitScans(j_common_ptr info)
+{
+    if (!info->is_decompressor)
+        return;
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
+        auto* error = reinterpret_cast<JpegError*>(info->err);
+        std::snprintf(error->message, sizeof error->message, "more than %d scans", kMaxScans);
+        std::longjmp(error->jump, 1);
+    }
+}
+
 void installErrorHandlers(JpegError& error)
 {
     jpeg_std_error(&error.manager);
@@ -81,6 +96,8 @@ private:
         if (setjmp(m_error.jump))
             return false;
         jpeg_create_decompress(&m_info);
+        m_progress.progress_monitor = limitScans;
+        m_info.progress = &m_progress;
         // Progressive files buffer all coefficients; keep that within the same bound.
         m_info.mem->max_memory_to_use = static_cast<long>(
             std::min<std::size_t>(options.maxBytes, std::numeric_limits<long>::max()));
@@ -167,6 +184,7 @@ private:
 
     jpeg_decompress_struct m_info{};
     JpegError m_error{};
+    jpeg_progress_mgr m_progress{};
     std::vector<std::uint8_t> m_row;
 };
 

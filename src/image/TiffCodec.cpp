@@ -442,8 +442,14 @@ private:
             fail(m_messages, "Damaged TIFF file: bad row size");
         const bool direct = format.direct() && scanline == bitmap.stride();
         std::vector<std::uint8_t> buffer;
-        if (!direct)
+        if (!direct) {
+            // Samples the bitmap does not keep (16 bits, extra channels) can make a strip much
+            // larger than its share of the bitmap.
+            if (scanline > m_options.maxBytes / rowsPerStrip)
+                throw Error("Image too large: strips of " + std::to_string(rowsPerStrip) +
+                            " rows of " + std::to_string(scanline) + " bytes");
             buffer.resize(scanline * rowsPerStrip);
+        }
         const std::uint32_t strips = TIFFNumberOfStrips(m_tiff);
         for (std::uint32_t first = 0, strip = 0; first < m_height; first += rowsPerStrip, ++strip) {
             if (strip >= strips)

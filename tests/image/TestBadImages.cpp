@@ -358,6 +358,52 @@ TEST_F(BadImages, HostileSizesAreRefusedWithoutTakingTheMemory)
     EXPECT_LT(PeakMemoryKilobytes() - before, 64 * 1024);
 }
 
+// Where each scan of a JPEG file starts and ends (from its SOS marker to the next marker that is
+// not part of the entropy-coded data).
+std::vector<std::pair<std::size_t, std::size_t>> JpegScans(const std::vector<std::uint8_t>& jpeg)
+{
+    std::vector<std::pair<std::size_t, std::size_t>> scans;
+    std::size_t i = 2;
+    while (i + 4 <= jpeg.size() && jpeg[i] == 0xff && jpeg[i + 1] != 0xd9) {
+        const std::size_t length = (jpeg[i + 2] << 8) | jpeg[i + 3];
+        std::size_t end = i + 2 + length;
+        if (jpeg[i + 1] == 0xda) {
+            while (end + 1 < jpeg.size() && !(jpeg[end] == 0xff && jpeg[end + 1] != 0 &&
+                                              (jpeg[end + 1] < 0xd0 || jpeg[end + 1] > 0xd7)))
+                ++end;
+            scans.emplace_back(i, end);
+        }
+        i = end;
+    }
+    return scans;
+}
+
+TEST_F(BadImages, JpegWithThousandsOfScans)
+{
+    // Each repeated scan would cost a pass over every coefficient.
+    const fs::path source = home.work() / "pattern.ppm";
+    const fs::path file = home.work() / "progressive.jpg";
+    WriteNetpbm(MakePattern(PatternKind::Rgb, 64, 48), source);
+    RunTool("convert " + Quoted(source) + " -strip -interlace Plane " + Quoted(file));
+    const std::vector<std::uint8_t> jpeg = Bytes(readFile(file));
+    const auto scans = JpegScans(jpeg);
+    ASSERT_GT(scans.size(), 2u);
+    const auto [start, end] = scans.back();
+
+    auto repeated = [&](int times) {
+        std::vector<std::uint8_t> bytes(jpeg.begin(), jpeg.begin() + static_cast<long>(end));
+        for (int i = 0; i < times; ++i)
+            bytes.insert(bytes.end(), jpeg.begin() + static_cast<long>(start),
+                         jpeg.begin() + static_cast<long>(end));
+        bytes.insert(bytes.end(), jpeg.begin() + static_cast<long>(end), jpeg.end());
+        return bytes;
+    };
+    EXPECT_TRUE(ReadBytes(repeated(100)).ok()); // odd but readable
+    const ImageReadResult result = ReadBytes(repeated(2000));
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error.find("scans"), std::string::npos) << result.error;
+}
+
 TEST_F(BadImages, LimitOnPixelMemoryHolds)
 {
     // A valid file whose pixels need more than the caller allows.
