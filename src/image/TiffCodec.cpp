@@ -17,8 +17,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 namespace pagewren::codecs {
 
 namespace {
@@ -583,20 +581,41 @@ tmsize_t fileWrite(thandle_t handle, void* buffer, tmsize_t size)
     return written == static_cast<std::size_t>(size) ? size : -1;
 }
 
+int seekFile(std::FILE* file, std::int64_t offset, int whence)
+{
+#ifdef _WIN32
+    return _fseeki64(file, offset, whence);
+#else
+    return ::fseeko(file, static_cast<off_t>(offset), whence);
+#endif
+}
+
+std::int64_t tellFile(std::FILE* file)
+{
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ::ftello(file);
+#endif
+}
+
 toff_t fileSeek(thandle_t handle, toff_t offset, int whence)
 {
     auto* file = static_cast<std::FILE*>(handle);
-    if (::fseeko(file, static_cast<off_t>(offset), whence) != 0)
+    if (seekFile(file, static_cast<std::int64_t>(offset), whence) != 0)
         return static_cast<toff_t>(-1);
-    return static_cast<toff_t>(::ftello(file));
+    return static_cast<toff_t>(tellFile(file));
 }
 
 toff_t fileSize(thandle_t handle)
 {
-    struct stat info {};
-    if (::fstat(::fileno(static_cast<std::FILE*>(handle)), &info) != 0)
+    auto* file = static_cast<std::FILE*>(handle);
+    const std::int64_t position = tellFile(file);
+    if (position < 0 || seekFile(file, 0, SEEK_END) != 0)
         return 0;
-    return static_cast<toff_t>(info.st_size);
+    const std::int64_t size = tellFile(file);
+    seekFile(file, position, SEEK_SET);
+    return size < 0 ? 0 : static_cast<toff_t>(size);
 }
 
 // The resolution to store for a pixels-per-metre value: the whole number of dots per inch it came
