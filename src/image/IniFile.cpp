@@ -4,6 +4,7 @@
 #include <cctype>
 #include <charconv>
 #include <fstream>
+#include <istream>
 #include <string_view>
 #include <utility>
 
@@ -19,6 +20,31 @@ std::string_view trim(std::string_view text)
     while (!text.empty() && blank(text.back()))
         text.remove_suffix(1);
     return text;
+}
+
+// Longer lines are cut here: no real setting needs more, and memory stays bounded whatever the
+// file holds.
+constexpr std::size_t kMaxLine = 64 * 1024;
+
+// The next line of in without its line end, at most kMaxLine characters of it; false at the end.
+bool nextLine(std::istream& in, std::string& line)
+{
+    line.clear();
+    std::istream::sentry ready(in, true);
+    if (!ready)
+        return false;
+    std::streambuf* buffer = in.rdbuf();
+    for (;;) {
+        const int c = buffer->sbumpc();
+        if (c == std::char_traits<char>::eof()) {
+            in.setstate(std::ios::eofbit);
+            return true;
+        }
+        if (c == '\n')
+            return true;
+        if (line.size() < kMaxLine)
+            line.push_back(static_cast<char>(c));
+    }
 }
 
 bool sameName(std::string_view a, std::string_view b)
@@ -39,12 +65,11 @@ std::optional<std::string> IniFile::ReadString(const std::string& Section,
     std::ifstream in(m_path, std::ios::binary);
     if (!in)
         return std::nullopt;
-    // Read line by line: memory stays bounded by the longest line, whatever the file's size.
     std::string line;
     bool first = true;
     bool inSection = false;
     bool sectionSeen = false;
-    while (std::getline(in, line)) {
+    while (nextLine(in, line)) {
         std::string_view text = line;
         if (first && text.starts_with("\xEF\xBB\xBF"))
             text.remove_prefix(3); // UTF-8 byte order mark

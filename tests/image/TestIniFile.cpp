@@ -51,6 +51,16 @@ TEST_F(IniFileTest, ReadsIntegersByWindowsRules)
     }
 }
 
+TEST_F(IniFileTest, OverlongLinesAreCutNotHeld)
+{
+    const auto path = home.work() / "long.INI";
+    writeFile(path, "[bitmap_ext]\n;" + std::string(5'000'000, 'x') +
+                        "\ndpi_x=300\ndpi_y=" + std::string(100'000, '7') + "\n");
+    const IniFile file(path.string());
+    EXPECT_EQ(file.ReadInteger("bitmap_ext", "dpi_x", -1), 300);
+    EXPECT_EQ(file.ReadInteger("bitmap_ext", "dpi_y", -1), -1);
+}
+
 TEST_F(IniFileTest, MissingFileHasNoValues)
 {
     const IniFile file((home.work() / "none.INI").string());
