@@ -38,6 +38,7 @@ public:
 
     Bitmap(const Bitmap& other);
     Bitmap& operator=(const Bitmap& other);
+    // A bitmap moved from is empty.
     Bitmap(Bitmap&& other) noexcept;
     Bitmap& operator=(Bitmap&& other) noexcept;
     ~Bitmap();
