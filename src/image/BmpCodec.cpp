@@ -1,7 +1,8 @@
 // Windows bitmap files, read and written here: 1, 4, 8, 16, 24 and 32 bits, RLE4 and RLE8.
 
-#include "image/CodecSupport.h"
 #include "image/Codecs.h"
+
+#include "image/CodecSupport.h"
 #include "util/Error.h"
 
 #include <algorithm>

@@ -1,7 +1,8 @@
 // GIF through giflib. Reading takes the first image of the file, at its own size.
 
-#include "image/CodecSupport.h"
 #include "image/Codecs.h"
+
+#include "image/CodecSupport.h"
 #include "util/Error.h"
 
 #include <gif_lib.h>

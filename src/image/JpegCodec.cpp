@@ -2,8 +2,9 @@
 // libjpeg leaves on errors by longjmp: the functions that call into it keep no C++ object with a
 // destructor alive in their own frame, and everything they own lives in the coder object.
 
-#include "image/CodecSupport.h"
 #include "image/Codecs.h"
+
+#include "image/CodecSupport.h"
 #include "image/Resolution.h"
 #include "util/Error.h"
 

@@ -2,8 +2,9 @@
 // C++ object with a destructor alive in their own frame, and everything they own lives in the
 // coder object.
 
-#include "image/CodecSupport.h"
 #include "image/Codecs.h"
+
+#include "image/CodecSupport.h"
 #include "util/Error.h"
 
 #include <png.h>

@@ -1,8 +1,9 @@
 // TIFF through libtiff. Common layouts are decoded strip by strip (or tile by tile) straight into
 // the bitmap's rows; anything else goes through libtiff's RGBA interface.
 
-#include "image/CodecSupport.h"
 #include "image/Codecs.h"
+
+#include "image/CodecSupport.h"
 #include "image/Resolution.h"
 #include "util/Error.h"
 
