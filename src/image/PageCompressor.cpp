@@ -2,6 +2,7 @@
 
 #include "image/Bitmap.h"
 #include "image/DWImage.h"
+#include "image/DirectJpegCopy.h"
 #include "util/Error.h"
 
 #include <algorithm>
@@ -177,6 +178,10 @@ int PageCompressor::run(const StringList& pages, const StringList& copyNames,
 bool PageCompressor::WriteJpegCopy(TDWImage& image, const std::string& page,
                                    const std::string& copy)
 {
+    // The scanner's own pages go straight from their strips to the encoder; anything else, and
+    // any page that fails there, goes through the image document, which has the last word.
+    if (DirectJpegCopy::Write(page, copy, kQuality))
+        return true;
     // Let go of the previous page before the next one is decoded: one page per document at a time.
     image.Assign(Bitmap());
     if (!image.LoadFromFile(page))

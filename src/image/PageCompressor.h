@@ -34,10 +34,12 @@ public:
     // would one page at a time. Throws std::invalid_argument when the two lists differ in length.
     int run(const StringList& pages, const StringList& copyNames, StringList& copies) const;
 
-    // Loads page and writes it to copy as a baseline JPEG at kQuality with the page's resolution.
-    // False when the page cannot be loaded. A copy that cannot be written still counts: its name
-    // is listed and the PDF library reports it. So that the library does not take an older file
-    // of that name for it, such a file is removed; when even that fails, throws Error.
+    // Loads page and writes it to copy as a baseline JPEG at kQuality with the page's resolution:
+    // what image.LoadFromFile(page) and image.SaveToFile(copy, kQuality) write, the scanner's
+    // pages taking the shorter way of DirectJpegCopy. False when the page cannot be loaded. A copy
+    // that cannot be written still counts: its name is listed and the PDF library reports it. So
+    // that the library does not take an older file of that name for it, such a file is removed;
+    // when even that fails, throws Error.
     static bool WriteJpegCopy(TDWImage& image, const std::string& page, const std::string& copy);
 
     // One worker per processor the system reports, at least one.
