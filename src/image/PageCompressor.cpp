@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -124,6 +125,17 @@ private:
     std::atomic<std::size_t> m_firstFailure{kNoFailure};
 };
 
+// True when a page is also the copy of another page: it must then be read after that copy is
+// written, as one page after the other would have it.
+bool pageIsACopy(const StringList& pages, const StringList& copyNames)
+{
+    std::unordered_set<std::string> copies;
+    for (const std::string& name : copyNames)
+        copies.insert(groupKey(name));
+    return std::any_of(pages.begin(), pages.end(),
+                       [&](const std::string& page) { return copies.contains(groupKey(page)); });
+}
+
 } // namespace
 
 PageCompressor::PageCompressor(unsigned workers, Convert convert)
@@ -139,8 +151,9 @@ int PageCompressor::run(const StringList& pages, const StringList& copyNames,
     Batch batch(pages, copyNames, m_convert);
     TDWImage image;
     {
+        const std::size_t workers = pageIsACopy(pages, copyNames) ? 1 : m_workers;
         const std::size_t helpers =
-            std::min<std::size_t>(m_workers, std::max<std::size_t>(batch.groupCount(), 1)) - 1;
+            std::min<std::size_t>(workers, std::max<std::size_t>(batch.groupCount(), 1)) - 1;
         std::vector<std::jthread> threads;
         threads.reserve(helpers);
         for (std::size_t i = 0; i < helpers; ++i) {

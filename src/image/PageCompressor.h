@@ -31,7 +31,8 @@ public:
     // page before it is still converted, and the exception of the first such page in page order
     // is raised again here, with copies listing the pages before it. Pages that share a copy name
     // are converted one after the other in page order, so the last of them that loads wins, as it
-    // would one page at a time. Throws std::invalid_argument when the two lists differ in length.
+    // would one page at a time; when a page is another page's copy, all go one after the other.
+    // Throws std::invalid_argument when the two lists differ in length.
     int run(const StringList& pages, const StringList& copyNames, StringList& copies) const;
 
     // Loads page and writes it to copy as a baseline JPEG at kQuality with the page's resolution:

@@ -176,6 +176,24 @@ TEST_F(PageCompressorTest, PagesSharingACopyNameAreConvertedInPageOrder)
     EXPECT_EQ(Identify(copy).width, 30);
 }
 
+// A page that is also an earlier page's copy is read as that copy once written, as one page after
+// the other would have it. The earlier page is the larger, so converted at the same time the
+// later one would read the file before its copy replaces it.
+TEST_F(PageCompressorTest, PageThatIsAnEarlierPagesCopyIsReadAfterIt)
+{
+    const fs::path first = home.work() / "scan.tif";
+    const fs::path second = home.work() / "scan_COMPRESSED.JPG";
+    MakePage(first, 1600, 1600);
+    ASSERT_TRUE(WriteImageFile(MakePattern(PatternKind::Rgb, 30, 20), second.string()).ok());
+    StringList copies;
+
+    EXPECT_EQ(CompressImages({first.string(), second.string()}, copies), 2);
+
+    const fs::path secondCopy = home.work() / "scan_COMPRESSED_COMPRESSED.JPG";
+    EXPECT_EQ(copies, (StringList{second.string(), secondCopy.string()}));
+    EXPECT_EQ(Identify(secondCopy).width, 1600);
+}
+
 // A copy whose writing fails stays listed, so the PDF library reports it.
 TEST_F(PageCompressorTest, CopyThatCannotBeWrittenIsListedForTheLibraryToReport)
 {
