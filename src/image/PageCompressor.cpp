@@ -154,7 +154,7 @@ int PageCompressor::run(const StringList& pages, const StringList& copyNames,
         const std::size_t workers = pageIsACopy(pages, copyNames) ? 1 : m_workers;
         const std::size_t helpers =
             std::min<std::size_t>(workers, std::max<std::size_t>(batch.groupCount(), 1)) - 1;
-        std::vector<std::jthread> threads;
+        std::vector<std::jthread> threads; // joined at the end of this block
         threads.reserve(helpers);
         for (std::size_t i = 0; i < helpers; ++i) {
             try {
@@ -173,7 +173,7 @@ int PageCompressor::run(const StringList& pages, const StringList& copyNames,
             }
         }
         batch.work(image); // this thread is a worker too, so every page is taken
-    }                      // joins the helpers
+    }
 
     int count = 0;
     for (std::size_t i = 0; i < pages.size(); ++i) {
