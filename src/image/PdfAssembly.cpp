@@ -1,0 +1,77 @@
+#include "image/PdfAssembly.h"
+
+#include "image/LeafpressCalls.h"
+#include "image/PageCompressor.h"
+
+namespace pagewren {
+
+namespace {
+
+constexpr int kPdfDpi = 300;
+constexpr std::size_t kMessageSize = 300;
+
+// Blanks and control characters (every code up to 32) at both ends removed.
+std::string trimmed(const std::string& text)
+{
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    std::size_t first = 0;
+    std::size_t last = text.size();
+    while (first < last && blank(text[first]))
+        ++first;
+    while (last > first && blank(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
+}
+
+} // namespace
+
+int CompressImages(const StringList& Pages, StringList& Copies, CFileDir& FileDir)
+{
+    Copies.clear();
+    StringList names;
+    names.reserve(Pages.size());
+    for (const std::string& page : Pages)
+        names.push_back(FileDir.ChangeExt(FileDir.InsertBeforeExt(page, "_COMPRESSED"), "JPG"));
+    return PageCompressor().run(Pages, names, Copies);
+}
+
+int CompressImages(const StringList& Pages, StringList& Copies)
+{
+    CFileDir fileDir;
+    return CompressImages(Pages, Copies, fileDir);
+}
+
+bool CreatePDF(const StringList& Copies, const std::string& PdfPath, std::string& ErrorText)
+{
+    return CreatePDF(Copies, PdfPath, ErrorText, LeafpressCalls::Library());
+}
+
+bool CreatePDF(const StringList& Copies, const std::string& PdfPath, std::string& ErrorText,
+               const LeafpressCalls& Library)
+{
+    for (const std::string& copy : Copies)
+        Library.AddImage(copy.c_str());
+    std::string buffer(kMessageSize, ' ');
+    Library.SetDPI(kPdfDpi);
+    const int code = Library.MakePDF(PdfPath.c_str(), 0, buffer.data(), 4);
+    ErrorText = buffer;
+    switch (code) {
+    case 1:
+        ErrorText = "invalid parameter";
+        break;
+    case 2:
+        ErrorText = "output pdf could not be opened";
+        break;
+    case 3:
+        ErrorText = trimmed(buffer);
+        break;
+    case 4:
+        ErrorText = "internal PDF generation error";
+        break;
+    default:
+        break;
+    }
+    return code == 0;
+}
+
+} // namespace pagewren
