@@ -59,10 +59,11 @@ private:
         if (!::mkdtemp(folder.data()))
             throw std::runtime_error("cannot create a folder for the bus");
         m_folder = folder;
-        writeFile(m_folder / "bus.conf",
-                  "<busconfig><type>session</type><listen>unix:path=" + (m_folder / "socket").string() +
-                      "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
-                      "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>");
+        writeFile(
+            m_folder / "bus.conf",
+            "<busconfig><type>session</type><listen>unix:path=" + (m_folder / "socket").string() +
+                "</listen><policy context=\"default\"><allow send_destination=\"*\"/>"
+                "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>");
         m_daemon.start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--config-file=%1")
                             .arg(QString::fromStdString((m_folder / "bus.conf").string())),
