@@ -275,8 +275,11 @@ void TVMKScan::twainImageReady(TwainComponent& /*Sender*/, std::unique_ptr<Bitma
         Processing = true;
         if (OnImageAcquired)
             OnImageAcquired(*this, *hImage);
-        if (!OnImageSaved)
+        // Nobody keeps the page: it is done with, and the next one may come.
+        if (!OnImageSaved) {
+            Processing = false;
             return;
+        }
         ImagesInPath += 1;
         status("Processing image " + str(ImagesScanned));
 

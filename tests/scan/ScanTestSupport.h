@@ -22,12 +22,10 @@ bool waitUntilIdle(TwainComponent& twain);
 // Answers every question with the same answer and remembers what was asked.
 class AnsweringPrompts : public Prompts {
 public:
-    explicit AnsweringPrompts(bool answer) : m_answer(answer) {}
-
     bool confirm(const std::string& caption, const std::string& text) override
     {
         questions.push_back({caption, text});
-        return m_answer;
+        return answer;
     }
     void warning(const std::string& text) override { notices.push_back(text); }
     void error(const std::string& text) override { notices.push_back(text); }
@@ -38,9 +36,7 @@ public:
     };
     std::vector<Question> questions;
     std::vector<std::string> notices;
-
-private:
-    bool m_answer;
+    bool answer = true;
 };
 
 } // namespace pagewren::test
