@@ -24,7 +24,7 @@ public:
     SaneDriver& operator=(const SaneDriver&) = delete;
 
     // The name shown for a device: vendor and model, then the SANE device name that keeps two
-    // scanners of one model apart, as in "Noname frontend-tester virtual device (test:0)".
+    // scanners of one model apart, as in "Noname frontend-tester (test:0)".
     static std::string displayName(const std::string& vendor, const std::string& model,
                                    const std::string& device);
 
