@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -40,10 +42,23 @@ bool contains(const Texts& texts, const std::string& text)
     return std::find(texts.begin(), texts.end(), text) != texts.end();
 }
 
+// The test backend's reader thread leaks its buffer when a page is cancelled before the thread
+// has ended. Keeping the backend loaded lets the leak checker name it, and ignore it, instead of
+// reporting an unknown module once SANE has unloaded it.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libsane-test.so\n";
+}
+
 // Every test names its SANE configuration itself rather than trusting the environment.
 class SaneTest : public test::HomeTest {
 protected:
-    SaneTest() { home.setVariable("SANE_CONFIG_DIR", (test::testDataDir() / "sane").string()); }
+    SaneTest()
+    {
+        home.setVariable("SANE_CONFIG_DIR", (test::testDataDir() / "sane").string());
+        static void* const backend = dlopen(PW_SANE_TEST_BACKEND, RTLD_NOW | RTLD_NODELETE);
+        EXPECT_NE(backend, nullptr) << dlerror();
+    }
 };
 
 TEST_F(SaneTest, ListsEveryDeviceUnderANameOfItsOwn)
@@ -227,10 +242,10 @@ TEST_F(SaneScanTest, FeederScanWritesRgbPackBitsPagesAtThreeHundredDpiUntilItIsE
                                   folder);
         EXPECT_FALSE(contains(statuses, "-Auto Feed could not be set,  auto feed will be "
                                         "disabled for this run."));
+        // The counters start again with every scan; the folder's count goes on.
         EXPECT_TRUE(contains(statuses, "Handle from TWAIN Device = 0. All Images Acquired (Images "
-                                       "acquired:" +
-                                           std::to_string(10 * (scan + 1)) +
-                                           "  in Path:" + std::to_string(10 * (scan + 1)) + ")"));
+                                       "acquired:10  in Path:" +
+                                           std::to_string(10 * (scan + 1)) + ")"));
     }
     EXPECT_EQ(threads, std::set{std::this_thread::get_id()});
 
