@@ -469,7 +469,7 @@ void SaneDriver::closeManager() noexcept
     if (!d->managerOpen)
         return;
     d->managerOpen = false;
-    d->devices.clear();
+    // The names stay known, so a source can be opened again without listing every device.
     releaseSane();
 }
 

@@ -252,9 +252,12 @@ void TwainComponent::openChosenSource(const std::string& name)
 {
     if (!m_driver->isManagerOpen())
         m_driver->openManager();
-    const auto names = m_driver->sourceNames();
-    if (std::find(names.begin(), names.end(), name) != names.end())
-        m_chosenSource = name;
+    // Listing sources can take seconds (network scanners); the current choice needs none.
+    if (name.empty() || name != m_chosenSource) {
+        const auto names = m_driver->sourceNames();
+        if (std::find(names.begin(), names.end(), name) != names.end())
+            m_chosenSource = name;
+    }
     if (m_chosenSource.empty())
         throw ScanFailure(twain::DG_CONTROL, twain::DAT_IDENTITY, twain::MSG_OPENDS,
                           twain::TWRC_FAILURE, twain::TWCC_NODS,

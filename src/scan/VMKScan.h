@@ -68,7 +68,8 @@ public:
 
     // A page is being processed: set when it arrives, cleared once it is saved and reported.
     bool Processing = false;
-    // Waits made for a page still being processed; 0 when a scan begins.
+    // Waits made for a page still being processed; 0 when a scan begins. The session drops the
+    // pending pages after a failed page instead of waiting, so it stays 0 during a scan.
     std::uint8_t WaitCount = 0;
 
     StatusEvent OnStatus;
