@@ -12,19 +12,14 @@ namespace pagewren::twain {
 inline constexpr std::uint32_t DG_CONTROL = 0x0001;
 inline constexpr std::uint32_t DG_IMAGE = 0x0002;
 
-inline constexpr std::uint16_t DAT_CAPABILITY = 0x0001;
 inline constexpr std::uint16_t DAT_IDENTITY = 0x0003;
 inline constexpr std::uint16_t DAT_PARENT = 0x0004;
-inline constexpr std::uint16_t DAT_PENDINGXFERS = 0x0005;
-inline constexpr std::uint16_t DAT_USERINTERFACE = 0x0009;
 inline constexpr std::uint16_t DAT_IMAGENATIVEXFER = 0x0104;
 
 inline constexpr std::uint16_t MSG_GET = 0x0001;
-inline constexpr std::uint16_t MSG_SET = 0x0006;
 inline constexpr std::uint16_t MSG_GETFIRST = 0x0004;
 inline constexpr std::uint16_t MSG_OPENDSM = 0x0301;
 inline constexpr std::uint16_t MSG_OPENDS = 0x0401;
-inline constexpr std::uint16_t MSG_ENDXFER = 0x0701;
 
 // Return codes and condition codes.
 inline constexpr int TWRC_FAILURE = 1;
