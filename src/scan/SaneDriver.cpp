@@ -636,20 +636,18 @@ std::unique_ptr<Bitmap> SaneDriver::transferPage()
         d->batchIsFeeder = d->feederSelected().value_or(false);
     else if (!d->batchIsFeeder)
         return nullptr; // a flatbed holds one page
+    // A missing page or a failure ends the batch; endBatch then cancels it, as SANE requires
+    // before the next start.
     try {
         auto page = d->transfer();
         if (!page) {
             d->batchOver = true;
-            d->cancel();
             return nullptr;
         }
         ++d->pagesInBatch;
         return page;
     } catch (...) {
-        // After a failure SANE wants a cancel before anything else; a jammed or failing feeder
-        // ends the batch.
         d->batchOver = true;
-        d->cancel();
         throw;
     }
 }
