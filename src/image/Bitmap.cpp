@@ -84,4 +84,27 @@ Bitmap& Bitmap::operator=(Bitmap&& other) noexcept
 
 Bitmap::~Bitmap() = default;
 
+bool operator==(const Bitmap& a, const Bitmap& b)
+{
+    if (a.m_width != b.m_width || a.m_height != b.m_height ||
+        a.m_bitsPerPixel != b.m_bitsPerPixel || a.m_palette != b.m_palette ||
+        a.m_xPelsPerMeter != b.m_xPelsPerMeter || a.m_yPelsPerMeter != b.m_yPelsPerMeter)
+        return false;
+    if (a.isEmpty())
+        return true;
+    const std::size_t bits =
+        static_cast<std::size_t>(a.m_width) * static_cast<std::size_t>(a.m_bitsPerPixel);
+    const std::size_t wholeBytes = bits / 8;
+    const auto lastMask = static_cast<std::uint8_t>(0xff00 >> (bits % 8));
+    for (int y = 0; y < a.m_height; ++y) {
+        const std::uint8_t* rowA = a.row(y);
+        const std::uint8_t* rowB = b.row(y);
+        if (!std::equal(rowA, rowA + wholeBytes, rowB))
+            return false;
+        if (bits % 8 != 0 && ((rowA[wholeBytes] ^ rowB[wholeBytes]) & lastMask) != 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace pagewren

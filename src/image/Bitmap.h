@@ -38,6 +38,7 @@ public:
 
     Bitmap(const Bitmap& other);
     Bitmap& operator=(const Bitmap& other);
+    // A bitmap moved from is empty.
     Bitmap(Bitmap&& other) noexcept;
     Bitmap& operator=(Bitmap&& other) noexcept;
     ~Bitmap();
@@ -68,6 +69,10 @@ public:
 
     // Bytes per row for a width and depth; 0 when the combination is not allowed.
     static std::size_t strideFor(int width, int bitsPerPixel);
+
+    // The same picture: size, depth, palette, resolution and every pixel. The unused bits at the
+    // end of a 1-bit row do not count.
+    friend bool operator==(const Bitmap& a, const Bitmap& b);
 
 private:
     int m_width = 0;
