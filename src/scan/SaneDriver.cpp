@@ -1,6 +1,7 @@
 #include "scan/SaneDriver.h"
 
 #include "image/Bitmap.h"
+#include "image/Resolution.h"
 #include "scan/ScanFailure.h"
 #include "scan/TwainConstants.h"
 
@@ -100,7 +101,6 @@ bool isFeederSource(const std::string& source)
     return contains(s, "adf") || contains(s, "feeder");
 }
 
-constexpr double kMetresPerInch = 0.0254;
 constexpr SANE_Int kReadChunk = 64 * 1024;
 
 } // namespace
@@ -384,10 +384,8 @@ struct SaneDriver::Private {
         if (!data)
             return nullptr;
         auto page = toBitmap(parameters, *data);
-        if (xDpi > 0 && yDpi > 0) {
-            page->setXPelsPerMeter(static_cast<std::int32_t>(std::lround(xDpi / kMetresPerInch)));
-            page->setYPelsPerMeter(static_cast<std::int32_t>(std::lround(yDpi / kMetresPerInch)));
-        }
+        page->setXPelsPerMeter(DpiToPelsPerMeter(xDpi));
+        page->setYPelsPerMeter(DpiToPelsPerMeter(yDpi));
         return page;
     }
 
