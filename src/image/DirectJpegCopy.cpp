@@ -7,6 +7,7 @@
 #include "image/Bitmap.h"
 #include "image/DWImage.h"
 #include "image/Resolution.h"
+#include "image/TiffResolution.h"
 
 #include <tiffio.h>
 
@@ -117,31 +118,6 @@ bool readLayout(TIFF* tiff, PageLayout& layout)
     return true;
 }
 
-// The resolution as the image document takes it from the file's tags.
-void readFileResolution(TIFF* tiff, PageLayout& layout)
-{
-    std::uint16_t unit = RESUNIT_INCH;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
-    auto toPelsPerMeter = [unit](float value) -> std::int32_t {
-        if (unit == RESUNIT_INCH)
-            return DpiToPelsPerMeter(static_cast<double>(value));
-        if (unit == RESUNIT_CENTIMETER) {
-            const double ppm = std::nearbyint(static_cast<double>(value) * 100.0);
-            if (!(ppm > 0))
-                return 0;
-            return ppm >= std::numeric_limits<std::int32_t>::max()
-                       ? std::numeric_limits<std::int32_t>::max()
-                       : static_cast<std::int32_t>(ppm);
-        }
-        return 0;
-    };
-    float x = 0, y = 0;
-    if (TIFFGetField(tiff, TIFFTAG_XRESOLUTION, &x))
-        layout.xPelsPerMeter = toPelsPerMeter(x);
-    if (TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &y))
-        layout.yPelsPerMeter = toPelsPerMeter(y);
-}
-
 // A resolution file beside the page replaces the file's own resolution, as on loading.
 void readResolution(TIFF* tiff, const std::string& page, PageLayout& layout)
 {
@@ -154,7 +130,7 @@ void readResolution(TIFF* tiff, const std::string& page, PageLayout& layout)
         layout.xPelsPerMeter = document.Bitmap().xPelsPerMeter();
         layout.yPelsPerMeter = document.Bitmap().yPelsPerMeter();
     } else {
-        readFileResolution(tiff, layout);
+        ReadTiffResolution(tiff, layout.xPelsPerMeter, layout.yPelsPerMeter);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include "image/LeafpressCalls.h"
 #include "image/PageCompressor.h"
+#include "util/FileDir.h"
+#include "util/StrUtil.h"
 
 namespace pagewren {
 
@@ -9,19 +11,6 @@ namespace {
 
 constexpr int kPdfDpi = 300;
 constexpr std::size_t kMessageSize = 300;
-
-// Blanks and control characters (every code up to 32) at both ends removed.
-std::string trimmed(const std::string& text)
-{
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    std::size_t first = 0;
-    std::size_t last = text.size();
-    while (first < last && blank(text[first]))
-        ++first;
-    while (last > first && blank(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
 
 } // namespace
 
@@ -63,7 +52,7 @@ bool CreatePDF(const StringList& Copies, const std::string& PdfPath, std::string
         ErrorText = "output pdf could not be opened";
         break;
     case 3:
-        ErrorText = trimmed(buffer);
+        ErrorText = TrimBlanks(buffer);
         break;
     case 4:
         ErrorText = "internal PDF generation error";

@@ -5,6 +5,7 @@
 
 #include "image/CodecSupport.h"
 #include "image/Resolution.h"
+#include "image/TiffResolution.h"
 #include "util/Error.h"
 
 #include <tiffio.h>
@@ -538,26 +539,11 @@ private:
 
     void readResolution(Bitmap& bitmap) const
     {
-        std::uint16_t unit = RESUNIT_INCH;
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
-        auto toPelsPerMeter = [unit](float value) -> std::int32_t {
-            if (unit == RESUNIT_INCH)
-                return DpiToPelsPerMeter(static_cast<double>(value));
-            if (unit == RESUNIT_CENTIMETER) {
-                const double ppm = std::nearbyint(static_cast<double>(value) * 100.0);
-                if (!(ppm > 0))
-                    return 0;
-                return ppm >= std::numeric_limits<std::int32_t>::max()
-                           ? std::numeric_limits<std::int32_t>::max()
-                           : static_cast<std::int32_t>(ppm);
-            }
-            return 0;
-        };
-        float x = 0, y = 0;
-        if (TIFFGetField(m_tiff, TIFFTAG_XRESOLUTION, &x))
-            bitmap.setXPelsPerMeter(toPelsPerMeter(x));
-        if (TIFFGetField(m_tiff, TIFFTAG_YRESOLUTION, &y))
-            bitmap.setYPelsPerMeter(toPelsPerMeter(y));
+        std::int32_t x = bitmap.xPelsPerMeter();
+        std::int32_t y = bitmap.yPelsPerMeter();
+        ReadTiffResolution(m_tiff, x, y);
+        bitmap.setXPelsPerMeter(x);
+        bitmap.setYPelsPerMeter(y);
     }
 
     TIFF* m_tiff;

@@ -118,10 +118,9 @@ RegResult RegistryStore::update(Change change)
     return RegResult::Success;
 }
 
-RegResult RegistryStore::openKey(RegKey parent, const std::string& path, std::uint32_t access,
-                                 RegKey& key)
+RegResult RegistryStore::subKey(RegKey parent, const std::string& path, std::uint32_t access,
+                                OpenKey& opened) const
 {
-    OpenKey opened;
     if (!resolve(parent, opened))
         return RegResult::InvalidHandle;
     RegFile::Path tail;
@@ -129,6 +128,15 @@ RegResult RegistryStore::openKey(RegKey parent, const std::string& path, std::ui
         return RegResult::InvalidName;
     opened.path.insert(opened.path.end(), tail.begin(), tail.end());
     opened.access = access;
+    return RegResult::Success;
+}
+
+RegResult RegistryStore::openKey(RegKey parent, const std::string& path, std::uint32_t access,
+                                 RegKey& key)
+{
+    OpenKey opened;
+    if (const auto result = subKey(parent, path, access, opened); result != RegResult::Success)
+        return result;
     if (!opened.path.empty()) {
         if (opened.root != RegKey::CurrentUser)
             return RegResult::NotFound;
@@ -146,13 +154,8 @@ RegResult RegistryStore::createKey(RegKey parent, const std::string& path, std::
                                    RegKey& key)
 {
     OpenKey opened;
-    if (!resolve(parent, opened))
-        return RegResult::InvalidHandle;
-    RegFile::Path tail;
-    if (!RegFile::splitPath(path, tail))
-        return RegResult::InvalidName;
-    opened.path.insert(opened.path.end(), tail.begin(), tail.end());
-    opened.access = access;
+    if (const auto result = subKey(parent, path, access, opened); result != RegResult::Success)
+        return result;
     if (!opened.path.empty()) {
         if (opened.root != RegKey::CurrentUser)
             return RegResult::AccessDenied;

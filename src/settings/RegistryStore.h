@@ -52,6 +52,9 @@ private:
     };
     // The root, path and rights of a handle; false when it is neither a root nor open.
     bool resolve(RegKey handle, OpenKey& key) const;
+    // The key path under parent, with its access; not yet looked up in the file.
+    RegResult subKey(RegKey parent, const std::string& path, std::uint32_t access,
+                     OpenKey& opened) const;
     RegKey remember(OpenKey key);
     RegResult read(RegFile& file) const;
     // Runs change on the file under the lock and writes the file when change returns true.
