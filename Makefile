@@ -32,7 +32,7 @@ run: build
 fuzz: deps
 	@if [ ! -f build-fuzz/build.ninja ]; then CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
 	    -DPW_FUZZ=ON -DPW_BUILD_TESTS=OFF -DPW_BUILD_BENCH=OFF -DPW_WERROR=OFF; fi
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_image_readers fuzz_settings_files
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
