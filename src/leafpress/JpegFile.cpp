@@ -15,7 +15,10 @@ namespace pagewren::leafpress {
 
 namespace {
 
-constexpr std::size_t chunkSize = 256 * 1024;
+constexpr std::size_t copyChunkSize = 256 * 1024;
+// A header almost always fits in the first few kilobytes; reading more would read most images
+// twice, since every image is copied in full later.
+constexpr std::size_t headerChunkSize = 16 * 1024;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -44,7 +47,7 @@ FilePtr openImage(const std::string& path)
 
 // Feeds the file to the scanner until `enough` says so or the file ends.
 template <typename Enough, typename Each>
-JpegScanner scanFile(const std::string& path, Enough enough, Each each)
+JpegScanner scanFile(const std::string& path, std::size_t chunkSize, Enough enough, Each each)
 {
     FilePtr file = openImage(path);
     std::vector<std::uint8_t> buffer(chunkSize);
@@ -73,7 +76,7 @@ JpegScanner scanFile(const std::string& path, Enough enough, Each each)
 JpegInfo JpegFile::readHeader(const std::string& path)
 {
     const JpegScanner scanner = scanFile(
-        path, [](const JpegScanner& s) { return s.headerComplete(); },
+        path, headerChunkSize, [](const JpegScanner& s) { return s.headerComplete(); },
         [](const std::uint8_t*, std::size_t) {});
     return scanner.info();
 }
@@ -81,7 +84,7 @@ JpegInfo JpegFile::readHeader(const std::string& path)
 void JpegFile::copy(const std::string& path, const JpegInfo& expected, const Sink& sink)
 {
     const JpegScanner scanner = scanFile(
-        path, [](const JpegScanner&) { return false; }, sink);
+        path, copyChunkSize, [](const JpegScanner&) { return false; }, sink);
     if (scanner.info() != expected)
         throw LeafpressError::forImage(path, "the image file changed while the PDF was written");
 }
