@@ -7,7 +7,7 @@
 #include "image/Bitmap.h"
 #include "image/DWImage.h"
 #include "image/Resolution.h"
-#include "image/TiffResolution.h"
+#include "image/TiffTags.h"
 
 #include <tiffio.h>
 
@@ -70,17 +70,11 @@ struct PageLayout {
 // straight into 24-bit rows.
 bool readLayout(TIFF* tiff, PageLayout& layout)
 {
-    std::uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-    std::uint16_t orientation = ORIENTATION_TOPLEFT, sampleFormat = SAMPLEFORMAT_UINT;
-    std::uint16_t compression = COMPRESSION_NONE, photometric = 0;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
-    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &photometric))
-        photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    const TiffLayoutTags tags = ReadTiffLayoutTags(tiff);
+    const std::uint16_t bits = tags.bitsPerSample, samples = tags.samplesPerPixel;
+    const std::uint16_t planar = tags.planar, orientation = tags.orientation;
+    const std::uint16_t sampleFormat = tags.sampleFormat, compression = tags.compression;
+    std::uint16_t photometric = tags.photometric;
     std::uint16_t extraCount = 0;
     std::uint16_t* extraTypes = nullptr;
     const bool extra =

@@ -5,7 +5,7 @@
 
 #include "image/CodecSupport.h"
 #include "image/Resolution.h"
-#include "image/TiffResolution.h"
+#include "image/TiffTags.h"
 #include "util/Error.h"
 
 #include <tiffio.h>
@@ -338,17 +338,11 @@ private:
     // Picks the direct layouts; false sends the image through the RGBA interface.
     bool chooseRowFormat(RowFormat& format)
     {
-        std::uint16_t bits = 1, samples = 1, planar = PLANARCONFIG_CONTIG;
-        std::uint16_t orientation = ORIENTATION_TOPLEFT, sampleFormat = SAMPLEFORMAT_UINT;
-        std::uint16_t compression = COMPRESSION_NONE, photometric = 0;
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_BITSPERSAMPLE, &bits);
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_PLANARCONFIG, &planar);
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_ORIENTATION, &orientation);
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-        TIFFGetFieldDefaulted(m_tiff, TIFFTAG_COMPRESSION, &compression);
-        if (!TIFFGetField(m_tiff, TIFFTAG_PHOTOMETRIC, &photometric))
-            photometric = samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+        const TiffLayoutTags tags = ReadTiffLayoutTags(m_tiff);
+        const std::uint16_t bits = tags.bitsPerSample, samples = tags.samplesPerPixel;
+        const std::uint16_t planar = tags.planar, orientation = tags.orientation;
+        const std::uint16_t sampleFormat = tags.sampleFormat, compression = tags.compression;
+        std::uint16_t photometric = tags.photometric;
 
         if (orientation != ORIENTATION_TOPLEFT ||
             (sampleFormat != SAMPLEFORMAT_UINT && sampleFormat != SAMPLEFORMAT_VOID) ||

@@ -1,4 +1,4 @@
-#include "image/TiffResolution.h"
+#include "image/TiffTags.h"
 
 #include "image/Resolution.h"
 
@@ -6,6 +6,20 @@
 #include <limits>
 
 namespace pagewren {
+
+TiffLayoutTags ReadTiffLayoutTags(TIFF* tiff)
+{
+    TiffLayoutTags tags;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_BITSPERSAMPLE, &tags.bitsPerSample);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &tags.samplesPerPixel);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PLANARCONFIG, &tags.planar);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &tags.orientation);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLEFORMAT, &tags.sampleFormat);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &tags.compression);
+    if (!TIFFGetField(tiff, TIFFTAG_PHOTOMETRIC, &tags.photometric))
+        tags.photometric = tags.samplesPerPixel >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK;
+    return tags;
+}
 
 void ReadTiffResolution(TIFF* tiff, std::int32_t& xPelsPerMeter, std::int32_t& yPelsPerMeter)
 {
